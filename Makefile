@@ -1,0 +1,27 @@
+# Quick start: `make test` (install, build, run every test) and `make demo`.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: all deps configure build test demo screenshots format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	QUENLO_BUILD_DIR=$(BUILD) scripts/wine-run.sh ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 600
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)
