@@ -22,16 +22,16 @@
 enum SimCall : DWORD
 {
     // spooler
-    SIM_OPEN_PRINTER = 1,    // OpenPrinterW (printer filter: the printer name, "" = the server)
-    SIM_CLOSE_PRINTER,       // ClosePrinter
-    SIM_ENUM_PRINTERS,       // EnumPrintersW
-    SIM_ENUM_JOBS,           // EnumJobsW
-    SIM_GET_JOB,             // GetJobW
-    SIM_ENUM_DRIVERS,        // EnumPrinterDriversW
-    SIM_FIND_FIRST_CHANGE,   // FindFirstPrinterChangeNotification
-    SIM_FIND_NEXT_CHANGE,    // FindNextPrinterChangeNotification
-    SIM_FIND_CLOSE_CHANGE,   // FindClosePrinterChangeNotification
-    SIM_FREE_NOTIFY_INFO,    // FreePrinterNotifyInfo
+    SIM_OPEN_PRINTER = 1,  // OpenPrinterW (printer filter: the printer name, "" = the server)
+    SIM_CLOSE_PRINTER,     // ClosePrinter
+    SIM_ENUM_PRINTERS,     // EnumPrintersW
+    SIM_ENUM_JOBS,         // EnumJobsW
+    SIM_GET_JOB,           // GetJobW
+    SIM_ENUM_DRIVERS,      // EnumPrinterDriversW
+    SIM_FIND_FIRST_CHANGE, // FindFirstPrinterChangeNotification
+    SIM_FIND_NEXT_CHANGE,  // FindNextPrinterChangeNotification
+    SIM_FIND_CLOSE_CHANGE, // FindClosePrinterChangeNotification
+    SIM_FREE_NOTIFY_INFO,  // FreePrinterNotifyInfo
     // bidi (error = the HRESULT to return)
     SIM_CREATE_BIDI_SPL = 100, // CoCreateInstance(CLSID_BidiSpl): the class factory fails
     SIM_CREATE_BIDI_REQUEST,   // CoCreateInstance(CLSID_BidiRequest)
@@ -65,19 +65,26 @@ SIMAPI BOOL WINAPI SimRemovePrinter(LPCWSTR printer);
 // Adds a job; `driver` null records the printer's driver with the job.
 SIMAPI BOOL WINAPI SimAddJob(LPCWSTR printer, DWORD jobId, DWORD status, LPCWSTR driver);
 SIMAPI BOOL WINAPI SimSetJobStatus(DWORD jobId, DWORD status);
-SIMAPI BOOL WINAPI SimDeleteJob(DWORD jobId); // notifies status | JOB_STATUS_DELETED, then forgets it
+// Notifies status | JOB_STATUS_DELETED, then forgets the job.
+SIMAPI BOOL WINAPI SimDeleteJob(DWORD jobId);
+
+// Change registrations (FindFirstPrinterChangeNotification) open in running processes of the
+// session; lets a test wait until a program watches the spooler.
+SIMAPI DWORD WINAPI SimCountRegistrations();
 
 // Raw notifications, delivered to every registration whose options ask for them.
 SIMAPI BOOL WINAPI SimQueueEntry(WORD type, WORD field, DWORD id, DWORD data);
 SIMAPI BOOL WINAPI SimQueueChange(DWORD change); // change-word bits (filtered by registration)
-SIMAPI BOOL WINAPI SimQueueDiscarded();          // next block is flagged PRINTER_NOTIFY_INFO_DISCARDED
+// The next block is flagged PRINTER_NOTIFY_INFO_DISCARDED.
+SIMAPI BOOL WINAPI SimQueueDiscarded();
 
 // The printer's answer for one job ("GetAll" on \Printer.MEJob.MEStatus).
 SIMAPI BOOL WINAPI SimSetJobValues(DWORD jobId, LONG errorCode, LONG detail, LONG buttonType,
                                    BOOL resetSW);
 
 // Answer shape override, for bad-provider tests: instead of the four normal entries the provider
-// answers `count` entries built from `entries` (count 0..8). SimClearAnswer restores the normal one.
+// answers `count` entries built from `entries` (count 0..8). SimClearAnswer restores the
+// normal one.
 struct SimAnswerEntry
 {
     WCHAR szPath[80]; // the entry's path; used when bNullPath is FALSE
@@ -85,7 +92,7 @@ struct SimAnswerEntry
     BOOL bNullData;   // ... a null data pointer
     DWORD cbData;     // size of the data handed out (0..4 meaningful; the value's low bytes)
     int nValue;       // -1: a literal (lValue); 0..3: that field of the job's values
-    LONG lValue;
+    LONG lValue;      // the literal
     DWORD dwType;     // BIDI_TYPE reported
 };
 SIMAPI BOOL WINAPI SimSetAnswer(DWORD count, const SimAnswerEntry* entries);
@@ -105,9 +112,10 @@ struct SimEvent
     ULONGLONG ullTime; // FILETIME ticks
     WCHAR szPrinter[64];
 };
-SIMAPI DWORD WINAPI SimGetEventCount();                        // total logged since reset
-SIMAPI BOOL WINAPI SimGetEvent(DWORD index, SimEvent* event); // FALSE when out of range or overwritten
-SIMAPI DWORD WINAPI SimCountEvents(DWORD kind, DWORD jobId);  // jobId 0: any job
+SIMAPI DWORD WINAPI SimGetEventCount(); // total logged since reset
+// FALSE when out of range or overwritten.
+SIMAPI BOOL WINAPI SimGetEvent(DWORD index, SimEvent* event);
+SIMAPI DWORD WINAPI SimCountEvents(DWORD kind, DWORD jobId); // jobId 0: any job
 
 // Accounting: what the simulator handed out and what came back.
 enum SimResource : DWORD
@@ -128,3 +136,6 @@ struct SimAccounting
 };
 SIMAPI void WINAPI SimGetAccounting(SimAccounting* accounting);
 SIMAPI BOOL WINAPI SimIsBalanced(); // every obtained resource was released
+// Bindings that ended without UnbindDevice (the IBidiSpl was released while bound, or bound
+// again); they are counted as released above as well.
+SIMAPI DWORD WINAPI SimGetDroppedBindings();
