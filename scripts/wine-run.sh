@@ -40,20 +40,26 @@ if [ -n "${QUENLO_WINE_SESSION:-}" ]; then
 fi
 
 make_prefix() {
-    [ -f "$WINEPREFIX/.quenlo-ready" ] && return 0
-    echo "wine-run: creating the Wine prefix in $WINEPREFIX" >&2
-    rm -rf "$WINEPREFIX"
-    # No Mono or Gecko: their installers would wait for a click.
-    WINEDLLOVERRIDES="mscoree=;mshtml=" DISPLAY= wine64 wineboot -i >/dev/null 2>&1
+    if [ ! -f "$WINEPREFIX/.quenlo-booted" ]; then
+        echo "wine-run: creating the Wine prefix in $WINEPREFIX" >&2
+        rm -rf "$WINEPREFIX"
+        # No Mono or Gecko: their installers would wait for a click.
+        WINEDLLOVERRIDES="mscoree=;mshtml=" DISPLAY= wine64 wineboot -i >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.quenlo-booted"
+    fi
+
     local reg=$build/quenlo-prefix.reg
-    # Korean dialog fonts, captions without a window manager, no crash dialog.
+    # Korean dialog fonts; windows that keep their captions and hide at once without a window
+    # manager; no crash dialog.
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
         '"MS Shell Dlg"="NanumGothic"' \
         '"MS Shell Dlg 2"="NanumGothic"' \
         '"Tahoma"="NanumGothic"' '' \
         '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' \
-        '"Decorated"="N"' '' \
+        '"Decorated"="N"' \
+        '"Managed"="N"' '' \
         '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' \
         '"ShowCrashDialog"=dword:00000000' '' >"$reg"
     # The printer simulator's bidi classes, served by the simulated spooler DLL of this build.
@@ -65,9 +71,12 @@ make_prefix() {
         printf '%s\r\n' "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\${clsid}\\InprocServer32]" \
             "@=\"$dll\"" '"ThreadingModel"="Both"' '' >>"$reg"
     done
-    DISPLAY= wine64 regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.quenlo-ready"
+    # Applied again whenever the settings change.
+    if ! cmp -s "$reg" "$WINEPREFIX/.quenlo-applied.reg"; then
+        DISPLAY= wine64 regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
+        wineserver -w
+        cp "$reg" "$WINEPREFIX/.quenlo-applied.reg"
+    fi
 }
 
 winepath_of() {

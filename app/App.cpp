@@ -1,0 +1,4 @@
+#include "MonitorApp.h"
+
+// The one application object.
+CMonitorApp theApp;

@@ -1,6 +1,0 @@
-#include <windows.h>
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
-{
-    return 0;
-}
