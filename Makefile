@@ -20,6 +20,10 @@ build: configure
 test: build
 	QUENLO_BUILD_DIR=$(BUILD) scripts/wine-run.sh ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 600
 
+# The road of one print job, played against the real program; screenshots in out/demo/.
+demo: build
+	QUENLO_BUILD_DIR=$(BUILD) scripts/demo.sh
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

@@ -34,12 +34,12 @@ BOOL CMsgDlgThread::InitInstance()
 
 int CMsgDlgThread::ExitInstance()
 {
-    if (m_pMsgDlg)
+    if (CMsgDlg* pDlg = m_pMsgDlg)
     {
-        // The dialog deletes itself once its window is gone.
-        m_pMsgDlg->DestroyWindow();
+        // Unpublished first; the dialog deletes itself once its window is gone.
         std::atomic_ref<CMsgDlg*>(m_pMsgDlg).store(nullptr, std::memory_order_release);
         m_pMainWnd = nullptr;
+        pDlg->DestroyWindow();
     }
     return CWinThread::ExitInstance();
 }
