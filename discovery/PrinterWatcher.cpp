@@ -13,22 +13,6 @@ bool IsSignalled(HANDLE hObject)
     return WaitForSingleObject(hObject, 0) == WAIT_OBJECT_0;
 }
 
-void DispatchStatusEntries(const PRINTER_NOTIFY_INFO& info, CJobMonitorList& list)
-{
-    const PRINTER_NOTIFY_INFO_DATA* pData = info.aData;
-    for (DWORD i = 0; i < info.Count; ++i)
-    {
-        const PRINTER_NOTIFY_INFO_DATA& entry = pData[i];
-        if (entry.Type != JOB_NOTIFY_TYPE || entry.Field != JOB_NOTIFY_FIELD_STATUS)
-            continue;
-        const DWORD dwStatus = entry.NotifyData.adwData[0];
-        if (dwStatus & JOB_STATUS_DELETED)
-            OnJobDeleted(entry.Id, list);
-        else if (IsPrintingStatus(dwStatus))
-            OnJobPrinting(entry.Id, list);
-    }
-}
-
 // Handles notifications until the stop event is set (returns false) or the target driver is gone
 // (posts WM_CLOSE and returns true).
 bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
@@ -79,6 +63,22 @@ bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
 }
 
 } // namespace
+
+void DispatchStatusEntries(const PRINTER_NOTIFY_INFO& info, CJobMonitorList& list)
+{
+    const PRINTER_NOTIFY_INFO_DATA* pData = info.aData;
+    for (DWORD i = 0; i < info.Count; ++i)
+    {
+        const PRINTER_NOTIFY_INFO_DATA& entry = pData[i];
+        if (entry.Type != JOB_NOTIFY_TYPE || entry.Field != JOB_NOTIFY_FIELD_STATUS)
+            continue;
+        const DWORD dwStatus = entry.NotifyData.adwData[0];
+        if (dwStatus & JOB_STATUS_DELETED)
+            OnJobDeleted(entry.Id, list);
+        else if (IsPrintingStatus(dwStatus))
+            OnJobPrinting(entry.Id, list);
+    }
+}
 
 void OnJobPrinting(DWORD dwJobId, CJobMonitorList& list)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 class CJobMonitorList;
 
@@ -16,5 +17,8 @@ struct WatcherParams
 // Worker-thread procedure; the argument is the WatcherParams. Always returns 0.
 UINT __cdecl PrinterWatchThreadProc(LPVOID pParam);
 
+// Passes each job-status entry of a notification block to OnJobDeleted or OnJobPrinting; entries
+// of any other type or field are skipped.
+void DispatchStatusEntries(const PRINTER_NOTIFY_INFO& info, CJobMonitorList& list);
 void OnJobPrinting(DWORD dwJobId, CJobMonitorList& list);
 void OnJobDeleted(DWORD dwJobId, CJobMonitorList& list);

@@ -37,9 +37,9 @@ private:
 
 enum class SpoolFill
 {
-    Empty,    // the size query reported nothing to return
+    Empty,    // the size query succeeded: there is nothing to return
     NoBuffer, // the buffer could not be obtained
-    Failed,   // the fill call failed
+    Failed,   // the size query reported no size and failed, or the fill call failed
     Filled,
 };
 
@@ -50,9 +50,11 @@ SpoolFill FillFromSpooler(CSpoolBuffer<T>& buffer, DWORD& cReturned, Call call)
 {
     DWORD cbNeeded = 0;
     cReturned = 0;
-    call(nullptr, 0, &cbNeeded, &cReturned);
+    // With something to return the size query fails for want of a buffer; an empty answer
+    // succeeds, so a failure without a size is a failed read, not an empty list.
+    const BOOL bSized = call(nullptr, 0, &cbNeeded, &cReturned);
     if (cbNeeded == 0)
-        return SpoolFill::Empty;
+        return bSized ? SpoolFill::Empty : SpoolFill::Failed;
     if (!buffer.Allocate(cbNeeded))
         return SpoolFill::NoBuffer;
     cReturned = 0;
@@ -110,7 +112,7 @@ BOOL IsTargetDriverGone()
         return TRUE; // no driver installed at all
     case SpoolFill::NoBuffer:
     case SpoolFill::Failed:
-        return FALSE; // a failed read never counts as the driver being gone
+        return FALSE; // a list that can't be read never counts as the driver being gone
     case SpoolFill::Filled:
         break;
     }
