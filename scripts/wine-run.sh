@@ -115,6 +115,10 @@ if [ "${QUENLO_DISPLAY:-}" != user ] || [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=:$dnum
 fi
 export QUENLO_WINE_SESSION=1
+# Start the Wine services and the desktop process now, detached from our output: they outlive the
+# process that starts them, and a caller that waits for its pipes to close (CTest) would
+# otherwise wait for them until the session ends.
+wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 set +e
 case "$1" in
