@@ -35,6 +35,12 @@ JobMonitorEntry* CJobMonitorList::GetFirst() const
     return m_entries.empty() ? nullptr : m_entries.front();
 }
 
+void CJobMonitorList::SignalAll() const
+{
+    for (const JobMonitorEntry* pEntry : m_entries)
+        SetEvent(pEntry->hStopEvent);
+}
+
 int AddJobMonitor(DWORD dwJobId, LPCWSTR pszPrinterName, CJobMonitorList& list)
 {
     HANDLE hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);

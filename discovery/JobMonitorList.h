@@ -24,6 +24,8 @@ public:
     void Remove(JobMonitorEntry* pEntry);
     JobMonitorEntry* FindByJobId(DWORD dwJobId) const;
     JobMonitorEntry* GetFirst() const;
+    // Sets every entry's stop event without waiting.
+    void SignalAll() const;
     int GetCount() const { return static_cast<int>(m_entries.size()); }
 
 private:

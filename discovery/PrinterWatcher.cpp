@@ -13,26 +13,48 @@ bool IsSignalled(HANDLE hObject)
     return WaitForSingleObject(hObject, 0) == WAIT_OBJECT_0;
 }
 
+// A refresh call that failed is made again after this long, even without a new notification:
+// a spooler that discarded data may hold back everything else until it is refreshed.
+constexpr DWORD kRefreshRetryMs = 500;
+
+// Reads the change handle. A refresh call is made when the block reports discarded data, and
+// again on its own while a failed one is pending. Returns the block to dispatch, or null.
+PPRINTER_NOTIFY_INFO ReadNotification(HANDLE hChange, bool bRefresh,
+                                      PRINTER_NOTIFY_OPTIONS& options, DWORD& dwChange,
+                                      bool& bRefreshPending)
+{
+    PPRINTER_NOTIFY_INFO pInfo = nullptr;
+    options.Flags = bRefresh ? PRINTER_NOTIFY_OPTIONS_REFRESH : 0;
+    const BOOL bRead = FindNextPrinterChangeNotification(hChange, &dwChange, &options,
+                                                         reinterpret_cast<LPVOID*>(&pInfo));
+    options.Flags = 0;
+    if (!bRead)
+        return nullptr;
+    if (bRefresh)
+        bRefreshPending = false;
+    return pInfo;
+}
+
 // Handles notifications until the stop event is set (returns false) or the target driver is gone
 // (posts WM_CLOSE and returns true).
 bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
                         PRINTER_NOTIFY_OPTIONS& options, CJobMonitorList& list)
 {
     const HANDLE waits[2] = {hStopEvent, hChange};
+    bool bRefreshPending = false;
     for (;;)
     {
-        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        const DWORD dwWait =
+            WaitForMultipleObjects(2, waits, FALSE, bRefreshPending ? kRefreshRetryMs : INFINITE);
         if (IsSignalled(hStopEvent))
             return false;
-        if (!IsSignalled(hChange))
+        const bool bRetry = bRefreshPending && dwWait == WAIT_TIMEOUT;
+        if (!bRetry && !IsSignalled(hChange))
             continue;
 
-        PPRINTER_NOTIFY_INFO pInfo = nullptr;
         DWORD dwChange = 0;
-        options.Flags = 0;
-        if (!FindNextPrinterChangeNotification(hChange, &dwChange, &options,
-                                               reinterpret_cast<LPVOID*>(&pInfo)))
-            continue;
+        PPRINTER_NOTIFY_INFO pInfo =
+            ReadNotification(hChange, bRetry, options, dwChange, bRefreshPending);
 
         if ((dwChange & PRINTER_CHANGE_DELETE_PRINTER_DRIVER) && IsTargetDriverGone())
         {
@@ -44,16 +66,13 @@ bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
         if (pInfo == nullptr)
             continue;
 
-        if (pInfo->Flags & PRINTER_NOTIFY_INFO_DISCARDED)
+        if (!bRetry && (pInfo->Flags & PRINTER_NOTIFY_INFO_DISCARDED))
         {
             FreePrinterNotifyInfo(pInfo);
-            pInfo = nullptr;
-            options.Flags = PRINTER_NOTIFY_OPTIONS_REFRESH;
+            bRefreshPending = true;
             DWORD dwRefreshChange = 0;
-            const BOOL bRefreshed = FindNextPrinterChangeNotification(
-                hChange, &dwRefreshChange, &options, reinterpret_cast<LPVOID*>(&pInfo));
-            options.Flags = 0;
-            if (!bRefreshed || pInfo == nullptr)
+            pInfo = ReadNotification(hChange, true, options, dwRefreshChange, bRefreshPending);
+            if (pInfo == nullptr)
                 continue;
         }
 
@@ -138,6 +157,8 @@ UINT __cdecl PrinterWatchThreadProc(LPVOID pParam)
 
     if (hServer != nullptr)
         ClosePrinter(hServer);
+    // Every monitor is asked first, so they end together; then each is waited for, oldest first.
+    list.SignalAll();
     while (JobMonitorEntry* pEntry = list.GetFirst())
         RemoveJobMonitor(pEntry, list);
     return 0;
