@@ -491,6 +491,21 @@ void BenchIdle(Context& ctx)
              Format("%.1f ms host, %.1f wake-ups", after.hostCpuMs * 60000.0 / dwAfterMs,
                     static_cast<double>(after.ullWakeups) * 60000.0 / dwAfterMs),
              "~0, no periodic wake-up", after.ullWakeups * 10000ull < dwAfterMs);
+
+    // Every read of a notification fails and the change handle stays signalled: the watcher
+    // must pause between reads, not spin.
+    const DWORD dwFailingMs = std::max<DWORD>(dwWindowMs / 6, 5000);
+    SimSetFault(SIM_FIND_NEXT_CHANGE, ERROR_NOT_ENOUGH_MEMORY, 0, 0, L"");
+    SimQueueEntry(JOB_NOTIFY_TYPE, JOB_NOTIFY_FIELD_STATUS, 999, JOB_STATUS_SPOOLING);
+    Sleep(500);
+    const Window failing = measure(dwFailingMs);
+    SimClearFaults();
+    describe(failing, "every notification read failing", dwFailingMs);
+    const double failingShare = failing.hostCpuMs * 100.0 / dwFailingMs;
+    r.Figure("4. CPU while every notification read fails",
+             Format("%.2f %% of a CPU, %.1f wake-ups per second", failingShare,
+                    static_cast<double>(failing.ullWakeups) * 1000.0 / dwFailingMs),
+             "bounded, no spinning", failing.hostCpuMs >= 0 && failingShare < 5.0);
     const double ms = Finish(run);
     r.Line("WM_CLOSE -> process gone with no job: %.1f ms", ms);
 }

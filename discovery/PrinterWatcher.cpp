@@ -16,27 +16,25 @@ bool IsSignalled(HANDLE hObject)
 // A refresh call that failed is made again after this long, even without a new notification:
 // a spooler that discarded data may hold back everything else until it is refreshed.
 constexpr DWORD kRefreshRetryMs = 500;
+// After a failed read: the change handle may stay signalled while reads fail.
+constexpr DWORD kFailedReadPauseMs = 100;
 
-// Reads the change handle. A refresh call is made when the block reports discarded data, and
-// again on its own while a failed one is pending. Returns the block to dispatch, or null.
-PPRINTER_NOTIFY_INFO ReadNotification(HANDLE hChange, bool bRefresh,
-                                      PRINTER_NOTIFY_OPTIONS& options, DWORD& dwChange,
-                                      bool& bRefreshPending)
+// One FindNextPrinterChangeNotification, plain or as the refresh call. pInfo receives the block,
+// if any.
+bool ReadNotification(HANDLE hChange, bool bRefresh, PRINTER_NOTIFY_OPTIONS& options,
+                      DWORD& dwChange, PPRINTER_NOTIFY_INFO& pInfo)
 {
-    PPRINTER_NOTIFY_INFO pInfo = nullptr;
+    pInfo = nullptr;
     options.Flags = bRefresh ? PRINTER_NOTIFY_OPTIONS_REFRESH : 0;
     const BOOL bRead = FindNextPrinterChangeNotification(hChange, &dwChange, &options,
                                                          reinterpret_cast<LPVOID*>(&pInfo));
     options.Flags = 0;
-    if (!bRead)
-        return nullptr;
-    if (bRefresh)
-        bRefreshPending = false;
-    return pInfo;
+    return bRead != FALSE;
 }
 
 // Handles notifications until the stop event is set (returns false) or the target driver is gone
-// (posts WM_CLOSE and returns true).
+// (posts WM_CLOSE and returns true). A refresh call that failed stays pending and is made again
+// on its own.
 bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
                         PRINTER_NOTIFY_OPTIONS& options, CJobMonitorList& list)
 {
@@ -53,8 +51,15 @@ bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
             continue;
 
         DWORD dwChange = 0;
-        PPRINTER_NOTIFY_INFO pInfo =
-            ReadNotification(hChange, bRetry, options, dwChange, bRefreshPending);
+        PPRINTER_NOTIFY_INFO pInfo = nullptr;
+        if (!ReadNotification(hChange, bRetry, options, dwChange, pInfo))
+        {
+            if (WaitForSingleObject(hStopEvent, kFailedReadPauseMs) == WAIT_OBJECT_0)
+                return false;
+            continue;
+        }
+        if (bRetry)
+            bRefreshPending = false;
 
         if ((dwChange & PRINTER_CHANGE_DELETE_PRINTER_DRIVER) && IsTargetDriverGone())
         {
@@ -69,9 +74,8 @@ bool WatchNotifications(HANDLE hStopEvent, HANDLE hChange, HWND hMainWnd,
         if (!bRetry && (pInfo->Flags & PRINTER_NOTIFY_INFO_DISCARDED))
         {
             FreePrinterNotifyInfo(pInfo);
-            bRefreshPending = true;
             DWORD dwRefreshChange = 0;
-            pInfo = ReadNotification(hChange, true, options, dwRefreshChange, bRefreshPending);
+            bRefreshPending = !ReadNotification(hChange, true, options, dwRefreshChange, pInfo);
             if (pInfo == nullptr)
                 continue;
         }
