@@ -12,6 +12,8 @@
 #include <string>
 
 #include "quenlo_sim.h"
+#include "sim_session.h"
+#include "wait_for.h"
 
 namespace disctest
 {
@@ -35,18 +37,15 @@ inline void PumpMessages()
 
 // Polls `condition` until it holds or `ms` have passed, dispatching the thread's messages
 // meanwhile.
-template <class Condition> bool WaitFor(Condition condition, DWORD ms = 20000)
+template <class Condition> bool WaitFor(Condition condition, DWORD ms = qtest::kDeadlineMs)
 {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;)
-    {
-        PumpMessages();
-        if (condition())
-            return true;
-        if (GetTickCount64() > end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    return qtest::WaitFor(
+        [&]
+        {
+            PumpMessages();
+            return condition();
+        },
+        ms);
 }
 
 inline bool HasEnded(HANDLE hThread)
@@ -68,19 +67,7 @@ inline LONG Released(SimResource resource)
     return a.lReleased[resource];
 }
 
-inline std::string AccountingText()
-{
-    static const char* const names[SIM_RES_COUNT] = {
-        "printer handles", "change handles", "notify blocks", "IBidiSpl",
-        "IBidiRequest",    "bindings",       "task memory"};
-    SimAccounting a;
-    SimGetAccounting(&a);
-    std::string text = "obtained/released:";
-    for (DWORD r = 0; r < SIM_RES_COUNT; ++r)
-        text += std::string(" ") + names[r] + " " + std::to_string(a.lObtained[r]) + "/" +
-                std::to_string(a.lReleased[r]);
-    return text;
-}
+using qtest::AccountingText;
 
 // Status requests that reached the printer for the job: a running monitor polls its job.
 inline DWORD Polls(DWORD dwJobId)
@@ -148,18 +135,10 @@ inline int CountThreads()
     return n;
 }
 
-// A session name of its own for every test: "disc." and a hash of the test's full name, which
-// may be longer than a session name can be.
+// A session name of its own for every test.
 inline std::wstring TestSessionName()
 {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    unsigned long long hash = 14695981039346656037ull;
-    for (const char c : name)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    WCHAR szName[32];
-    swprintf(szName, ARRAYSIZE(szName), L"disc.%016llx", hash);
-    return szName;
+    return qtest::HashedSessionName(L"disc");
 }
 
 // Every test gets its own empty simulator. Afterwards, once the fixture has stopped what it

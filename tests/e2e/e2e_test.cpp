@@ -3,6 +3,7 @@
 // from outside: its windows, what the printer received, the simulator's accounting, its exit.
 #include "outside.h"
 #include "quenlo_sim.h"
+#include "sim_session.h"
 
 #include <gtest/gtest.h>
 
@@ -33,19 +34,7 @@ std::string Narrow(const std::wstring& text)
     return bytes;
 }
 
-std::string AccountingText()
-{
-    static const char* const names[SIM_RES_COUNT] = {
-        "printer handles", "change handles", "notify blocks", "IBidiSpl",
-        "IBidiRequest",    "bindings",       "task memory"};
-    SimAccounting a{};
-    SimGetAccounting(&a);
-    std::string text = "obtained/released:";
-    for (DWORD res = 0; res < SIM_RES_COUNT; ++res)
-        text += std::string(" ") + names[res] + " " + std::to_string(a.lObtained[res]) + "/" +
-                std::to_string(a.lReleased[res]);
-    return text;
-}
+using qtest::AccountingText;
 
 // One started copy of quenlo.exe; whatever still runs when the object goes is ended.
 class QuenloProcess

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "wait_for.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,19 +58,7 @@ private:
     HANDLE m_h = nullptr;
 };
 
-// Polls `condition` every 20 ms until it holds or `ms` have passed; the result is the last answer.
-inline bool WaitFor(const std::function<bool()>& condition, DWORD ms = 20000)
-{
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;)
-    {
-        if (condition())
-            return true;
-        if (GetTickCount64() > end)
-            return condition();
-        Sleep(20);
-    }
-}
+using qtest::WaitFor;
 
 // The folder of the running executable, with its trailing backslash.
 inline std::wstring ExeDir()

@@ -12,6 +12,7 @@
 #include "JobMonitor.h"
 #include "MsgDlg.h"
 #include "quenlo_sim.h"
+#include "wait_for.h"
 
 #include <gtest/gtest.h>
 
@@ -43,20 +44,9 @@ namespace
 {
 
 constexpr WCHAR kDriver[] = L"ORLUME 470 Photo Printer";
-constexpr DWORD kDeadlineMs = 20000;
+using qtest::kDeadlineMs;
 
-template <typename Cond> bool WaitFor(Cond cond, DWORD timeoutMs = kDeadlineMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;)
-    {
-        if (cond())
-            return true;
-        if (GetTickCount64() >= end)
-            return false;
-        Sleep(10);
-    }
-}
+using qtest::WaitFor;
 
 // --- Watching the dialog ---------------------------------------------------------------------
 

@@ -9,6 +9,8 @@
 
 #include "dialog_oracle.h"
 #include "quenlo_sim.h"
+#include "sim_session.h"
+#include "wait_for.h"
 
 #include <algorithm>
 #include <string>
@@ -19,49 +21,15 @@ namespace rel
 
 inline constexpr WCHAR kTargetDriver[] = L"ORLUME 470 Photo Printer";
 inline constexpr WCHAR kOtherDriver[] = L"Generic Text Only";
-// A generous bound for anything the program does at once; reached only when something hangs.
-inline constexpr DWORD kDeadlineMs = 20000;
 
-// Polls `condition` every 10 ms until it holds or `ms` have passed.
-template <class Condition> bool WaitFor(Condition condition, DWORD ms = kDeadlineMs)
-{
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;)
-    {
-        if (condition())
-            return true;
-        if (GetTickCount64() > end)
-            return condition();
-        Sleep(10);
-    }
-}
+using qtest::AccountingText;
+using qtest::kDeadlineMs;
+using qtest::WaitFor;
 
-// A session of its own for every test, named by a hash of the test's full name (which may be
-// longer than a session name can be).
+// A session of its own for every test.
 inline std::wstring TestSessionName()
 {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    unsigned long long hash = 14695981039346656037ull;
-    for (const char c : name)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    WCHAR szName[32];
-    swprintf(szName, ARRAYSIZE(szName), L"rel.%016llx", hash);
-    return szName;
-}
-
-inline std::string AccountingText()
-{
-    static const char* const names[SIM_RES_COUNT] = {
-        "printer handles", "change handles", "notify blocks", "IBidiSpl",
-        "IBidiRequest",    "bindings",       "task memory"};
-    SimAccounting a{};
-    SimGetAccounting(&a);
-    std::string text = "obtained/released:";
-    for (DWORD r = 0; r < SIM_RES_COUNT; ++r)
-        text += std::string(" ") + names[r] + " " + std::to_string(a.lObtained[r]) + "/" +
-                std::to_string(a.lReleased[r]);
-    return text;
+    return qtest::HashedSessionName(L"rel");
 }
 
 // Resources the simulator handed out and did not get back, per kind.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quenlo_sim.h"
+#include "wait_for.h"
 
 namespace simtest
 {
@@ -67,19 +68,7 @@ private:
     T* m_p = nullptr;
 };
 
-// Waits up to `ms` for `condition`, polling.
-inline bool WaitFor(const std::function<bool()>& condition, DWORD ms = 20000)
-{
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;)
-    {
-        if (condition())
-            return true;
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(10);
-    }
-}
+using qtest::WaitFor;
 
 // Directory of the running executable (with the trailing backslash).
 inline std::wstring ExeDir()

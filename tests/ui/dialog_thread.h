@@ -7,22 +7,12 @@
 
 #include <windows.h>
 
+#include "wait_for.h"
+
 #include <atomic>
 #include <string>
 
-// Polls cond every 10 ms until it holds or the deadline passes.
-template <typename Cond> bool WaitFor(Cond cond, DWORD timeoutMs = 20000)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;)
-    {
-        if (cond())
-            return true;
-        if (GetTickCount64() >= end)
-            return false;
-        Sleep(10);
-    }
-}
+using qtest::WaitFor;
 
 inline std::wstring WindowText(HWND hWnd)
 {
