@@ -8,6 +8,7 @@
 // NAME: onset, click, start, idle, scale, shutdown, soak, random. Exit code 0 when every
 // measurement ran without a fault of the program (targets missed do not fail the run).
 #include "bench.h"
+#include "outside.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -403,7 +404,7 @@ int wmain(int argc, wchar_t** argv)
     if (!Parse(argc, argv, ctx.options))
         return 2;
     setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-    ctx.exe = ExeDir() + L"quenlo.exe";
+    ctx.exe = outside::ExeDir() + L"quenlo.exe";
     ctx.hCatalogue = LoadLibraryExW(ctx.exe.c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (ctx.hCatalogue == nullptr)

@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "outside.h"
+
 #include "quenlo_sim.h"
 
 #include <psapi.h>
@@ -17,7 +19,6 @@ namespace
 {
 
 constexpr WCHAR kSessionVariable[] = L"QUENLO_SIM_SESSION=";
-constexpr WCHAR kMainWindowClass[] = L"QuenloWClass";
 
 // Our environment with QUENLO_SIM_SESSION replaced.
 std::wstring EnvironmentFor(const std::wstring& session)
@@ -40,35 +41,6 @@ std::wstring EnvironmentFor(const std::wstring& session)
     block += L'\0';
     block += L'\0';
     return block;
-}
-
-struct FindWindowsData
-{
-    DWORD dwPid;
-    LPCWSTR pszClass;
-    std::vector<HWND>* pWindows;
-};
-
-BOOL CALLBACK CollectWindow(HWND hWnd, LPARAM lParam)
-{
-    auto* pData = reinterpret_cast<FindWindowsData*>(lParam);
-    DWORD dwPid = 0;
-    GetWindowThreadProcessId(hWnd, &dwPid);
-    if (dwPid != pData->dwPid)
-        return TRUE;
-    WCHAR szClass[64] = {};
-    GetClassNameW(hWnd, szClass, ARRAYSIZE(szClass));
-    if (std::wcscmp(szClass, pData->pszClass) == 0)
-        pData->pWindows->push_back(hWnd);
-    return TRUE;
-}
-
-std::vector<HWND> WindowsOf(DWORD dwPid, LPCWSTR pszClass)
-{
-    std::vector<HWND> windows;
-    FindWindowsData data{dwPid, pszClass, &windows};
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&data));
-    return windows;
 }
 
 // NtQuerySystemInformation(SystemHandleInformation): one entry per open handle of the system.
@@ -154,14 +126,6 @@ ULONGLONG Now()
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-std::wstring ExeDir()
-{
-    WCHAR szPath[MAX_PATH];
-    const DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring dir(szPath, cch);
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
 CQuenloProcess::~CQuenloProcess()
 {
     Kill();
@@ -206,7 +170,8 @@ bool CQuenloProcess::Running() const
 
 HWND CQuenloProcess::MainWindow() const
 {
-    const std::vector<HWND> windows = WindowsOf(m_pi.dwProcessId, kMainWindowClass);
+    const std::vector<HWND> windows =
+        outside::TopWindows(m_pi.dwProcessId, outside::kFrameClass, nullptr);
     return windows.empty() ? nullptr : windows.front();
 }
 
@@ -311,7 +276,7 @@ bool CQuenloProcess::Memory(MemoryCounters* pCounters) const
 
 std::vector<HWND> CQuenloProcess::Dialogs() const
 {
-    return WindowsOf(m_pi.dwProcessId, L"#32770");
+    return outside::TopWindows(m_pi.dwProcessId, outside::kDialogClass, nullptr);
 }
 
 DWORD CQuenloProcess::HostPid() const

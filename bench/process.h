@@ -17,9 +17,6 @@ inline double TicksToMs(LONGLONG ticks)
     return static_cast<double>(ticks) / 10000.0;
 }
 
-// Directory of the running executable, with the trailing backslash.
-std::wstring ExeDir();
-
 struct MemoryCounters
 {
     SIZE_T cbWorkingSet = 0; // WorkingSetSize

@@ -13,12 +13,6 @@ using namespace quenlo::sim;
 namespace
 {
 
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
-
 bool KnownCall(DWORD call)
 {
     return (call >= SIM_OPEN_PRINTER && call <= SIM_FREE_NOTIFY_INFO) ||
@@ -29,6 +23,15 @@ template <typename T> void RemoveAt(T* items, DWORD& count, DWORD index)
 {
     std::memmove(&items[index], &items[index + 1], (count - index - 1) * sizeof(T));
     --count;
+}
+
+// Removes the job at `index` and reports it deleted.
+void DeleteJobAt(CStateLock& lock, DWORD index)
+{
+    SharedState& s = *lock;
+    const JobRec job = s.aJobs[index];
+    RemoveAt(s.aJobs, s.cJobs, index);
+    NotifyJobStatus(lock, job, job.dwStatus | JOB_STATUS_DELETED, PRINTER_CHANGE_DELETE_JOB);
 }
 
 } // namespace
@@ -153,14 +156,10 @@ SIMAPI BOOL WINAPI SimRemovePrinter(LPCWSTR printer)
     // The printer's jobs are deleted with it.
     for (DWORD i = 0; i < s.cJobs;)
     {
-        if (!SameName(s.aJobs[i].szPrinter, gone.szName))
-        {
+        if (SameName(s.aJobs[i].szPrinter, gone.szName))
+            DeleteJobAt(lock, i);
+        else
             ++i;
-            continue;
-        }
-        const JobRec job = s.aJobs[i];
-        RemoveAt(s.aJobs, s.cJobs, i);
-        NotifyJobStatus(lock, job, job.dwStatus | JOB_STATUS_DELETED, PRINTER_CHANGE_DELETE_JOB);
     }
     RemoveAt(s.aPrinters, s.cPrinters,
              static_cast<DWORD>(FindPrinter(s, gone.szName) - s.aPrinters));
@@ -220,9 +219,7 @@ SIMAPI BOOL WINAPI SimDeleteJob(DWORD jobId)
     const JobRec* rec = FindJob(s, jobId);
     if (rec == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    const JobRec job = *rec;
-    RemoveAt(s.aJobs, s.cJobs, static_cast<DWORD>(rec - s.aJobs));
-    NotifyJobStatus(lock, job, job.dwStatus | JOB_STATUS_DELETED, PRINTER_CHANGE_DELETE_JOB);
+    DeleteJobAt(lock, static_cast<DWORD>(rec - s.aJobs));
     return TRUE;
 }
 

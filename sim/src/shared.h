@@ -166,4 +166,11 @@ OwnerId CurrentOwner();
 bool SameOwner(const OwnerId& a, const OwnerId& b);
 ULONGLONG Now();
 
+// Sets the thread's last error and returns FALSE, as a failing Win32 call does.
+inline BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
 } // namespace quenlo::sim

@@ -75,12 +75,6 @@ LPCWSTR FilterName(bool valid, const PrinterHandle& handle)
     return handle.bServer ? L"" : handle.szPrinter;
 }
 
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Names the records carry.
 

@@ -2,6 +2,7 @@
 // start, the driver removed in the same block as status entries, and a job whose printer answers
 // badly and refuses a press. The program must end by itself with exit code 0 where it is asked
 // to, keep watching everywhere else, and give back everything it obtained.
+#include "outside.h"
 #include "process.h"
 #include "reliability_util.h"
 
@@ -38,7 +39,7 @@ protected:
         EXPECT_TRUE(SimIsBalanced()) << AccountingText();
     }
 
-    bool Start() { return m_program.Start(bench::ExeDir() + L"quenlo.exe", m_session); }
+    bool Start() { return m_program.Start(outside::ExeDir() + L"quenlo.exe", m_session); }
 
     bool Ended(DWORD ms = kDeadlineMs)
     {

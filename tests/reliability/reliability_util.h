@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog_oracle.h"
+#include "outside.h"
 #include "quenlo_sim.h"
 #include "sim_session.h"
 #include "wait_for.h"
@@ -91,20 +92,7 @@ inline bool WaitReadActedOn(DWORD dwJobId, ULONGLONG ullTime)
 // The dialog windows of this process, visible or not.
 inline std::vector<HWND> Dialogs()
 {
-    std::vector<HWND> dialogs;
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL
-        {
-            DWORD dwPid = 0;
-            GetWindowThreadProcessId(hWnd, &dwPid);
-            WCHAR szClass[16] = {};
-            GetClassNameW(hWnd, szClass, ARRAYSIZE(szClass));
-            if (dwPid == GetCurrentProcessId() && wcscmp(szClass, L"#32770") == 0)
-                reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hWnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&dialogs));
-    return dialogs;
+    return outside::TopWindows(GetCurrentProcessId(), outside::kDialogClass, nullptr);
 }
 
 inline std::wstring TextOf(HWND hWnd)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "outside.h"
 #include "quenlo_sim.h"
 #include "wait_for.h"
 
@@ -70,14 +71,7 @@ private:
 
 using qtest::WaitFor;
 
-// Directory of the running executable (with the trailing backslash).
-inline std::wstring ExeDir()
-{
-    WCHAR path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
+using outside::ExeDir;
 
 struct ProcessResult
 {

@@ -1,5 +1,5 @@
 // Looking at a running quenlo.exe from outside: its process, its windows and their texts. Shared by
-// the end-to-end tests and the demo's quenlo-look tool; nothing here belongs to the program.
+// the tests, the benchmarks and the demo's quenlo-look tool; nothing here belongs to the program.
 #pragma once
 
 #include <windows.h>
